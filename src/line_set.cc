@@ -1,0 +1,116 @@
+#include "line_set.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// 40 bits of arena offset (1 TiB) and 24 bits of tag in each index slot.
+constexpr int kOffsetBits = 40;
+constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
+
+constexpr std::size_t kInitialSlots = 1024;  // a power of two
+
+std::uint64_t mix(std::uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xd6e8feb86659fd93ULL;
+  h ^= h >> 32;
+  return h;
+}
+
+std::uint64_t hash_line(std::string_view line) {
+  const char* p = line.data();
+  std::size_t n = line.size();
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ n;
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = mix(h ^ word);
+  }
+  if (n > 0) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p, n);
+    h = mix(h ^ word);
+  }
+  return mix(h + 0x632be59bd9b4e019ULL);
+}
+
+std::uint64_t tag_of(std::uint64_t hash) { return hash & ~kOffsetMask; }
+
+}  // namespace
+
+LineSet::LineSet() : slots_(kInitialSlots, 0) {}
+
+LineSet::~LineSet() = default;
+
+bool LineSet::insert(std::string_view line) {
+  const std::uint64_t hash = hash_line(line);
+  const std::uint64_t tag = tag_of(hash);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = slots_[i];
+    if (slot == 0) break;
+    if ((slot & ~kOffsetMask) == tag &&
+        line_at((slot & kOffsetMask) - 1) == line) {
+      return false;
+    }
+  }
+  // Grow before storing, so that a failed allocation leaves the set as it was.
+  if ((size_ + 1) * 4 > slots_.size() * 3) grow_index();
+  const std::uint64_t offset = store(line);
+  const std::size_t new_mask = slots_.size() - 1;
+  std::size_t i = hash & new_mask;
+  while (slots_[i] != 0) i = (i + 1) & new_mask;
+  slots_[i] = tag | (offset + 1);
+  ++size_;
+  return true;
+}
+
+std::uint64_t LineSet::store(std::string_view line) {
+  const std::size_t need = kLengthSize + line.size();
+  if (chunks_.empty() || kChunkSize - chunks_.back().used < need) {
+    chunks_.reserve(chunks_.size() + 1);
+    chunks_.push_back({std::unique_ptr<char[]>(new char[kChunkSize]), 0});
+  }
+  Chunk& chunk = chunks_.back();
+  char* record = chunk.bytes.get() + chunk.used;
+  record[0] = static_cast<char>(line.size() & 0xff);
+  record[1] = static_cast<char>(line.size() >> 8);
+  std::memcpy(record + kLengthSize, line.data(), line.size());
+  const std::uint64_t offset = (chunks_.size() - 1) * kChunkSize + chunk.used;
+  chunk.used += need;
+  return offset;
+}
+
+std::string_view LineSet::line_at(std::uint64_t offset) const {
+  const char* record = chunks_[offset / kChunkSize].bytes.get() +
+                       offset % kChunkSize;
+  const std::size_t length = static_cast<unsigned char>(record[0]) |
+                             static_cast<unsigned char>(record[1]) << 8;
+  return {record + kLengthSize, length};
+}
+
+void LineSet::grow_index() {
+  std::vector<std::uint64_t> bigger(slots_.size() * 2, 0);
+  const std::size_t mask = bigger.size() - 1;
+  // Walking the arena in storage order reads it sequentially, which is much
+  // cheaper than following the old slots to scattered records.
+  for_each_record([&](std::uint64_t offset, std::string_view line) {
+    const std::uint64_t hash = hash_line(line);
+    std::size_t i = hash & mask;
+    while (bigger[i] != 0) i = (i + 1) & mask;
+    bigger[i] = tag_of(hash) | (offset + 1);
+  });
+  slots_.swap(bigger);
+}
+
+std::vector<std::string_view> LineSet::sorted() {
+  std::vector<std::uint64_t>().swap(slots_);
+  std::vector<std::string_view> lines;
+  lines.reserve(size_);
+  for_each_record(
+      [&](std::uint64_t, std::string_view line) { lines.push_back(line); });
+  // std::string_view compares its bytes as unsigned char.
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
