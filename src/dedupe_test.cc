@@ -455,57 +455,56 @@ TEST_F(DedupeTest, RunningOutOfMemory) {
 // ---------------------------------------------------------------------------
 // No output may destroy the input or the other output.
 
-TEST_F(DedupeTest, DuplicatesLinkedToInputIsRefused) {
-  const std::string input = crlf_lines({"a", "a"});
-  for (const bool hard : {true, false}) {
-    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    write_input(input);
-    if (hard) fs::create_hard_link(in_dir("infile.euc"), in_dir("duplicates.euc"));
-    else fs::create_symlink("infile.euc", in_dir("duplicates.euc"));
-    const Outcome outcome = run();
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "dedupe: duplicates.euc: is the same file as infile.euc\n");
-    EXPECT_EQ(file("infile.euc"), input);
-    EXPECT_FALSE(exists("outfile.euc"));
+enum class LinkKind { kHard, kSymbolic };
+
+// Each case runs once with a hard link and once with a symbolic link.
+class LinkedFiles : public DedupeTest, public testing::WithParamInterface<LinkKind> {
+ protected:
+  // Makes `name` a second name for the file `target`, both in the folder.
+  void link(const char* target, const char* name) const {
+    if (GetParam() == LinkKind::kHard) fs::create_hard_link(in_dir(target), in_dir(name));
+    else fs::create_symlink(target, in_dir(name));
   }
+};
+
+TEST_P(LinkedFiles, DuplicatesThatIsTheInputIsRefused) {
+  const std::string input = crlf_lines({"a", "a"});
+  write_input(input);
+  link("infile.euc", "duplicates.euc");
+  const Outcome outcome = run();
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "dedupe: duplicates.euc: is the same file as infile.euc\n");
+  EXPECT_EQ(file("infile.euc"), input);
+  EXPECT_FALSE(exists("outfile.euc"));
 }
 
-TEST_F(DedupeTest, OutfileLinkedToDuplicatesIsRefused) {
-  for (const bool hard : {true, false}) {
-    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    write_input(crlf_lines({"b", "a", "b"}));
-    spit(in_dir("duplicates.euc"), "");
-    if (hard) fs::create_hard_link(in_dir("duplicates.euc"), in_dir("outfile.euc"));
-    else fs::create_symlink("duplicates.euc", in_dir("outfile.euc"));
-    const Outcome outcome = run();
-    EXPECT_EQ(outcome.status, 1);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "dedupe: outfile.euc: is the same file as duplicates.euc\n");
-    EXPECT_EQ(file("duplicates.euc"), crlf_lines({"b"}));
-  }
+TEST_P(LinkedFiles, OutfileThatIsTheDuplicatesIsRefused) {
+  write_input(crlf_lines({"b", "a", "b"}));
+  spit(in_dir("duplicates.euc"), "");
+  link("duplicates.euc", "outfile.euc");
+  const Outcome outcome = run();
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "dedupe: outfile.euc: is the same file as duplicates.euc\n");
+  EXPECT_EQ(file("duplicates.euc"), crlf_lines({"b"}));
 }
 
 // The input is closed before the output is opened, so sorting a file onto
 // itself works.
-TEST_F(DedupeTest, OutfileMayBeTheInput) {
-  for (const bool hard : {true, false}) {
-    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    write_input(crlf_lines({"b", "a", "b"}));
-    if (hard) fs::create_hard_link(in_dir("infile.euc"), in_dir("outfile.euc"));
-    else fs::create_symlink("infile.euc", in_dir("outfile.euc"));
-    const Outcome outcome = run();
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.out, summary(3, 2));
-    EXPECT_EQ(file("infile.euc"), crlf_lines({"a", "b"}));
-    EXPECT_EQ(file("duplicates.euc"), crlf_lines({"b"}));
-  }
+TEST_P(LinkedFiles, OutfileMayBeTheInput) {
+  write_input(crlf_lines({"b", "a", "b"}));
+  link("infile.euc", "outfile.euc");
+  const Outcome outcome = run();
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, summary(3, 2));
+  EXPECT_EQ(file("infile.euc"), crlf_lines({"a", "b"}));
+  EXPECT_EQ(file("duplicates.euc"), crlf_lines({"b"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, LinkedFiles, testing::Values(LinkKind::kHard, LinkKind::kSymbolic),
+                         [](const auto& info) {
+                           return info.param == LinkKind::kHard ? "hard" : "symbolic";
+                         });
 
 }  // namespace
