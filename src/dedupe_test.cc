@@ -34,6 +34,7 @@ struct Launch {
   std::optional<std::string> stdout_path;  // instead of a capture file
   rlim_t address_space_limit = 0;          // 0: no limit
   bool stdout_to_closed_pipe = false;
+  bool stdin_and_stdout_closed = false;  // started without descriptors 0 and 1
   std::vector<std::string> arguments;
   std::string program = DEDUPE_BINARY;
   // Whether DEDUPE_TEST_WRAPPER may run the program (a tracer must not be).
@@ -105,6 +106,10 @@ class DedupeTest : public testing::Test {
       if (out < 0 || err < 0) _exit(126);
       dup2(out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
+      if (launch.stdin_and_stdout_closed) {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+      }
       if (launch.address_space_limit != 0) {
         const rlimit limit{launch.address_space_limit, launch.address_space_limit};
         setrlimit(RLIMIT_AS, &limit);
@@ -440,6 +445,20 @@ TEST_F(DedupeTest, ClosedPipeOnStandardOutputEndsBySignal) {
   const Outcome outcome = run(launch);
   EXPECT_EQ(outcome.status, -SIGPIPE);
   EXPECT_EQ(file("outfile.euc"), crlf_lines({"a"}));
+}
+
+// Started without standard input and output, the input would take
+// descriptor 0 and "duplicates.euc" descriptor 1, and the summary would land
+// in "duplicates.euc" with exit status 0. It must fail instead.
+TEST_F(DedupeTest, ClosedStandardOutputIsAFailureNotAFile) {
+  write_input(crlf_lines({"b", "a", "b"}));
+  Launch launch;
+  launch.stdin_and_stdout_closed = true;
+  const Outcome outcome = run(launch);
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.err, "dedupe: standard output: Bad file descriptor\n");
+  EXPECT_EQ(file("outfile.euc"), crlf_lines({"a", "b"}));
+  EXPECT_EQ(file("duplicates.euc"), crlf_lines({"b"}));
 }
 
 TEST_F(DedupeTest, ReadErrorIsNotTheEndOfTheData) {
