@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -39,6 +40,8 @@ struct Launch {
   std::string program = DEDUPE_BINARY;
   // Whether DEDUPE_TEST_WRAPPER may run the program (a tracer must not be).
   bool wrappable = true;
+  // Called while the process runs, before waiting for it to end.
+  std::function<void()> while_running;
 };
 
 // DEDUPE_TEST_WRAPPER holds a command, split at spaces, that runs each
@@ -128,6 +131,7 @@ class DedupeTest : public testing::Test {
       close(pipe_fds[0]);
       close(pipe_fds[1]);
     }
+    if (launch.while_running) launch.while_running();
     int status = 0;
     waitpid(pid, &status, 0);
     Outcome outcome;
@@ -277,6 +281,34 @@ TEST_F(DedupeTest, EachLineIsOneWriteCall) {
       "stdout \r\n",
   };
   EXPECT_EQ(writes, expected);
+}
+
+// A repetition is logged the moment it is met, not when more input happens to
+// arrive: fed through a pipe that then pauses, the run must have written the
+// repetition before it waits for the next line.
+TEST_F(DedupeTest, RepeatIsLoggedBeforeWaitingForMoreInput) {
+  ASSERT_EQ(mkfifo(in_dir("infile.euc").c_str(), 0644), 0);
+  bool logged_while_paused = false;
+  Launch launch;
+  launch.while_running = [&] {
+    const int fifo = open(in_dir("infile.euc").c_str(), O_WRONLY);
+    ASSERT_GE(fifo, 0);
+    const std::string first = crlf_lines({"a", "b", "a"});
+    ASSERT_EQ(write(fifo, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    for (int waited_ms = 0; waited_ms < 20000 && !logged_while_paused; waited_ms += 10) {
+      logged_while_paused = file("duplicates.euc") == crlf_lines({"a"});
+      if (!logged_while_paused) usleep(10000);
+    }
+    const std::string rest = crlf_lines({"b", "c"});
+    ASSERT_EQ(write(fifo, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+    close(fifo);
+  };
+  const Outcome outcome = run(launch);
+  EXPECT_TRUE(logged_while_paused);
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_EQ(outcome.out, summary(5, 3));
+  EXPECT_EQ(file("duplicates.euc"), crlf_lines({"a", "b"}));
+  EXPECT_EQ(file("outfile.euc"), crlf_lines({"a", "b", "c"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -40,21 +40,43 @@ TEST(LineSet, SortsByUnsignedBytesShorterPrefixFirst) {
 }
 
 // Many lines, so that the index grows several times and chunks fill up; the
-// result must equal an ordered set's, and every repeat must be recognised.
-TEST(LineSet, AgreesWithOrderedSetAcrossGrowth) {
+// result must equal an ordered set's, and every repeat must be recognised,
+// whether lines come one at a time or in batches (of sizes around the set's
+// own lookahead, with repeats inside a batch and growth in the middle of one).
+class LineSetAgainstOrderedSet : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(LineSetAgainstOrderedSet, AgreesAcrossGrowth) {
+  const std::size_t batch_size = GetParam();
   std::mt19937 random(7);
   LineSet set;
   std::set<std::string, std::less<>> model;
+  std::vector<std::string> batch;
   for (int i = 0; i < 300000; ++i) {
     std::string line;
     const std::size_t length = 1 + random() % (i % 100 == 0 ? 1023 : 12);
     for (std::size_t k = 0; k < length; ++k) line += static_cast<char>('a' + random() % 3);
-    const bool is_new = model.insert(line).second;
-    ASSERT_EQ(set.insert(line), is_new) << line;
+    batch.push_back(line);
+    if (batch.size() < batch_size) continue;
+    std::vector<std::string_view> views(batch.begin(), batch.end());
+    std::vector<char> was_new(views.size());
+    if (batch_size == 1) {
+      was_new[0] = set.insert(views[0]);
+    } else {
+      bool flags[200];
+      set.insert_all(views, flags);
+      std::copy(flags, flags + views.size(), was_new.begin());
+    }
+    for (std::size_t k = 0; k < batch.size(); ++k) {
+      ASSERT_EQ(static_cast<bool>(was_new[k]), model.insert(batch[k]).second) << batch[k];
+    }
+    batch.clear();
   }
   EXPECT_EQ(set.size(), model.size());
   const std::vector<std::string_view> sorted = set.sorted();
   ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), model.begin(), model.end()));
 }
+
+INSTANTIATE_TEST_SUITE_P(BatchSizes, LineSetAgainstOrderedSet, testing::Values(1, 7, 32, 33, 200),
+                         [](const auto& info) { return "batch_of_" + std::to_string(info.param); });
 
 }  // namespace

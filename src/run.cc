@@ -57,29 +57,57 @@ void refuse_same_file(const char* name, const FileIdentity& other,
   }
 }
 
+// Lines are handled in batches, so that the set can fetch the memory of many
+// lookups at once. A batch only takes a further line while the reader holds
+// it in memory already: a repetition is logged before the run ever waits for
+// more input, as if lines were handled one by one.
+constexpr std::size_t kBatchLines = 32;
+
+enum class Read { kLine, kEnd, kTooLong, kError };
+
+Read read_one(TextReader& input, char* line) {
+  read_line(input, line, kLineCapacity, '\n');
+  if (input.read_error() != 0) return Read::kError;
+  if (input.failed()) return input.at_end() ? Read::kEnd : Read::kTooLong;
+  return Read::kLine;
+}
+
 // Reads the input to its end. Every non-blank line is counted and offered to
 // `unique_lines`; a line that was there already goes to `duplicates` at once.
 // Returns the number of non-blank lines.
 std::int64_t collect(TextReader& input, TextWriter& duplicates,
                      LineSet& unique_lines) {
-  char line[kLineCapacity];
+  char lines[kBatchLines][kLineCapacity];
   std::int64_t lines_in = 0;
-  for (std::int64_t number = 1; !input.at_end(); ++number) {
-    read_line(input, line, kLineCapacity, '\n');
-    if (input.read_error() != 0) {
+  std::int64_t lines_read = 0;  // blank ones too: messages number lines so
+  for (;;) {
+    std::string_view keys[kBatchLines];
+    std::size_t count = 0;
+    Read read = Read::kLine;
+    for (std::size_t taken = 0; taken < kBatchLines; ++taken) {
+      if (taken > 0 && input.buffered() < kLineCapacity) break;
+      read = read_one(input, lines[taken]);
+      if (read != Read::kLine) break;
+      ++lines_read;
+      if (is_blank_line(lines[taken])) continue;
+      keys[count++] = {lines[taken], std::strlen(lines[taken])};  // NUL cuts
+    }
+    bool was_new[kBatchLines];
+    unique_lines.insert_all({keys, count}, was_new);
+    lines_in += count;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!was_new[i]) write_line(duplicates, keys[i]);
+    }
+    if (read == Read::kEnd) return lines_in;
+    if (read == Read::kError) {
       fail(kInputName, std::strerror(input.read_error()));
     }
-    if (input.failed()) {
-      if (input.at_end()) break;  // the data ended right after a line end
-      fail(kInputName, "line " + std::to_string(number) + " is longer than " +
+    if (read == Read::kTooLong) {
+      fail(kInputName, "line " + std::to_string(lines_read + 1) +
+                           " is longer than " +
                            std::to_string(kLineCapacity - 1) + " bytes");
     }
-    if (is_blank_line(line)) continue;
-    ++lines_in;
-    const std::string_view key(line, std::strlen(line));  // a NUL cuts it
-    if (!unique_lines.insert(key)) write_line(duplicates, key);
   }
-  return lines_in;
 }
 
 void print_summary(TextWriter& console, std::int64_t lines_in,

@@ -32,6 +32,9 @@ class TextReader {
   // error also sets the end flag, so a caller that ignores it still stops.
   int read_error() const { return read_error_; }
   FileIdentity identity() const { return identity_of_descriptor(fd_); }
+  // Decoded bytes that are in memory already: a `read_line` of capacity n
+  // makes no system call (and so never waits) while this is at least n.
+  std::size_t buffered() const { return end_ - next_; }
 
  private:
   friend std::size_t read_line(TextReader&, char*, std::size_t, char);
