@@ -1,7 +1,9 @@
 #include "line_set.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -16,7 +18,7 @@ constexpr std::size_t kInitialSlots = 1024;  // a power of two
 constexpr std::size_t kLoadNumerator = 7;
 constexpr std::size_t kLoadDenominator = 8;
 // How many lookups insert_all prepares at once.
-constexpr std::size_t kLookahead = 32;
+constexpr std::size_t kLookahead = 64;
 
 std::uint64_t mix(std::uint64_t h) {
   h ^= h >> 32;
@@ -117,7 +119,10 @@ bool LineSet::insert(std::string_view line, std::uint64_t hash) {
 
 std::uint64_t LineSet::store(std::string_view line) {
   const std::size_t need = kLengthSize + line.size();
+  assert(line.size() <= 0xffff);
   if (chunks_.empty() || kChunkSize - chunks_.back().used < need) {
+    // A slot has room for offsets below 1 TiB; past that the set is full.
+    if ((chunks_.size() + 1) * kChunkSize > kOffsetMask) throw std::bad_alloc();
     chunks_.reserve(chunks_.size() + 1);
     chunks_.push_back({std::unique_ptr<char[]>(new char[kChunkSize]), 0});
   }

@@ -76,7 +76,7 @@ TEST_P(LineSetAgainstOrderedSet, AgreesAcrossGrowth) {
   ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), model.begin(), model.end()));
 }
 
-INSTANTIATE_TEST_SUITE_P(BatchSizes, LineSetAgainstOrderedSet, testing::Values(1, 7, 32, 33, 200),
+INSTANTIATE_TEST_SUITE_P(BatchSizes, LineSetAgainstOrderedSet, testing::Values(1, 7, 64, 65, 200),
                          [](const auto& info) { return "batch_of_" + std::to_string(info.param); });
 
 }  // namespace

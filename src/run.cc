@@ -61,7 +61,7 @@ void refuse_same_file(const char* name, const FileIdentity& other,
 // lookups at once. A batch only takes a further line while the reader holds
 // it in memory already: a repetition is logged before the run ever waits for
 // more input, as if lines were handled one by one.
-constexpr std::size_t kBatchLines = 32;
+constexpr std::size_t kBatchLines = 64;
 
 enum class Read { kLine, kEnd, kTooLong, kError };
 
