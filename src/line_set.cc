@@ -158,13 +158,24 @@ void LineSet::grow_index() {
   slots_.swap(bigger);
 }
 
-std::vector<std::string_view> LineSet::sorted() {
+std::vector<LineSet::SortedLine> LineSet::sorted() {
   std::vector<std::uint64_t>().swap(slots_);
-  std::vector<std::string_view> lines;
+  std::vector<SortedLine> lines;
   lines.reserve(size_);
-  for_each_record(
-      [&](std::uint64_t, std::string_view line) { lines.push_back(line); });
-  // std::string_view compares its bytes as unsigned char.
-  std::sort(lines.begin(), lines.end());
+  for_each_record([&](std::uint64_t, std::string_view line) {
+    std::uint64_t head = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      head = head << 8 | (i < line.size() ? static_cast<unsigned char>(line[i]) : 0);
+    }
+    lines.push_back({head, line});
+  });
+  // Heads never contradict the order of the lines: where one head runs into
+  // its padding and the other does not, the padded line is a prefix of the
+  // other and sorts first anyway. Equal heads fall back to the whole lines;
+  // std::string_view compares bytes as unsigned char, a shorter line first.
+  std::sort(lines.begin(), lines.end(),
+            [](const SortedLine& a, const SortedLine& b) {
+              return a.head != b.head ? a.head < b.head : a.line < b.line;
+            });
   return lines;
 }

@@ -10,8 +10,10 @@
 
 namespace {
 
-std::vector<std::string> as_strings(const std::vector<std::string_view>& v) {
-  return {v.begin(), v.end()};
+std::vector<std::string> as_strings(const std::vector<LineSet::SortedLine>& sorted) {
+  std::vector<std::string> lines;
+  for (const LineSet::SortedLine& entry : sorted) lines.emplace_back(entry.line);
+  return lines;
 }
 
 TEST(LineSet, InsertReportsWhetherNewAndKeepsItsOwnCopy) {
@@ -37,6 +39,22 @@ TEST(LineSet, SortsByUnsignedBytesShorterPrefixFirst) {
   EXPECT_EQ(as_strings(set.sorted()),
             (std::vector<std::string>{"B", "a", "a\x01", "ab", "a\x80", "b",
                                       "\x7f", "\x80", "\x81\x40", "\xff"}));
+}
+
+// The sort settles most comparisons on the first 8 bytes alone: lines that
+// are prefixes of each other around that length, that differ only after it,
+// that hold bytes above 0x7f or NULs in it, must still come out in order.
+TEST(LineSet, SortsAcrossTheFirstEightBytes) {
+  const std::vector<std::string> lines = {
+      "abcdefg", "abcdefgh", "abcdefghi", "abcdefgh\x01", "abcdefgh\xff",
+      "abcdefg\xff", "abcdefg\x01", "\xff\xff\xff\xff\xff\xff\xff\xff",
+      "\xff\xff\xff\xff\xff\xff\xff\xff\x00", "\x7f\xff", "\x80\x00",
+      std::string("a\0", 2), "a", std::string("a\0b", 3), std::string(8, '\0'),
+      std::string(9, '\0'), "z", "abcdefghijklmnop", "abcdefghijklmnoo"};
+  LineSet set;
+  for (const std::string& line : lines) set.insert(line);
+  const std::set<std::string> model(lines.begin(), lines.end());
+  EXPECT_EQ(as_strings(set.sorted()), std::vector<std::string>(model.begin(), model.end()));
 }
 
 // Many lines, so that the index grows several times and chunks fill up; the
@@ -72,7 +90,7 @@ TEST_P(LineSetAgainstOrderedSet, AgreesAcrossGrowth) {
     batch.clear();
   }
   EXPECT_EQ(set.size(), model.size());
-  const std::vector<std::string_view> sorted = set.sorted();
+  const std::vector<std::string> sorted = as_strings(set.sorted());
   ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), model.begin(), model.end()));
 }
 

@@ -130,12 +130,14 @@ int dedupe(TextWriter& console) {
   LineSet unique_lines;
   const std::int64_t lines_in = collect(input, duplicates, unique_lines);
   input.close();  // everything is read: a failed close loses nothing
-  const std::vector<std::string_view> in_order = unique_lines.sorted();
+  const std::vector<LineSet::SortedLine> in_order = unique_lines.sorted();
 
   refuse_same_file(kOutputName, duplicates.identity(), kDuplicatesName);
   TextWriter output;
   if (!output.open(kOutputName)) return kFailure;
-  for (const std::string_view line : in_order) write_line(output, line);
+  for (const LineSet::SortedLine& entry : in_order) {
+    write_line(output, entry.line);
+  }
   close_or_fail(output);
 
   print_summary(console, lines_in, in_order.size());
