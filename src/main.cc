@@ -8,10 +8,10 @@
 namespace {
 
 // A standard descriptor that was closed when the process started would be
-// handed out by the next open, and the summary would then be written into
-// "outfile.euc". Parking a read-only /dev/null there keeps every file off
-// descriptors 0 to 2, and a summary written to a closed standard output
-// fails as it should.
+// handed out by the next open: with 0 and 1 closed, the input takes 0,
+// "duplicates.euc" takes 1, and the summary would be appended to it.
+// Parking a read-only /dev/null there keeps every file off descriptors 0 to
+// 2, and a summary written to a closed standard output fails as it should.
 void occupy_closed_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
